@@ -9,6 +9,7 @@
 #include <skype.h>
 
 #include <QObject>
+#include <QStringList>
 
 #include <optional>
 
@@ -30,6 +31,16 @@ public:
     bool CanCall(const QString &handle);
     void AddParticipant(const QString &handle);
 
+    // Bounds of the waits inside an add; tests shorten them.
+    struct WaitBounds
+    {
+        int answerMs = 60000;      // the new call must be answered within this
+        int holdCheckMs = 10000;   // calls still in progress after this no longer hold the add up
+        int tickMs = 20;           // how often a wait looks at closing and the connection
+        int statusRefreshMs = 500; // the new call's status is read at least this often
+    };
+    WaitBounds waitBounds;
+
     // Call tracking (calltracking.cpp).
     void SkypeCallStatus(const ICall &call, int status);
     void UpdateActiveCalls();
@@ -41,4 +52,15 @@ public:
 
 private:
     ConferenceHost &m_host;
+
+    // The connection now in use; throws SkypeError when there is none.
+    TSkype &connectedSkype() const;
+    // Sends text to HostChat, or logs it when there is no chat to send it to.
+    void replyInHostChat(const QString &text);
+
+    // One add at a time: a "/join" accepted during an add is queued and added right after it.
+    enum class AddEnd { Done, Stopped };
+    AddEnd runAdd(const QString &handle);
+    bool m_adding = false;
+    QStringList m_pendingAdds;
 };

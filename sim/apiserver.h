@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class World;
 
@@ -38,4 +39,8 @@ signals:
     // Every command served with its reply, and every notification sent, for the traffic pane.
     void served(ApiServer::ClientId client, const QString &command, const QString &reply);
     void notified(const QString &text);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
 };

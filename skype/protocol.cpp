@@ -61,8 +61,7 @@ constexpr std::array<const char16_t *, 23> CallTexts = {
 
 constexpr std::array<const char16_t *, 4> MessageWords = {u"SENDING", u"SENT", u"RECEIVED", u"READ"};
 
-template <std::size_t N>
-int lookup(const std::array<const char16_t *, N> &words, QStringView word)
+template <std::size_t N> int lookup(const std::array<const char16_t *, N> &words, QStringView word)
 {
     for (std::size_t i = 0; i < N; ++i) {
         if (word == QStringView(words[i]))
@@ -71,8 +70,7 @@ int lookup(const std::array<const char16_t *, N> &words, QStringView word)
     return -1;
 }
 
-template <std::size_t N>
-QString wordAt(const std::array<const char16_t *, N> &words, int index)
+template <std::size_t N> QString wordAt(const std::array<const char16_t *, N> &words, int index)
 {
     if (index < 0 || std::size_t(index) >= N)
         return {};
@@ -81,10 +79,22 @@ QString wordAt(const std::array<const char16_t *, N> &words, int index)
 
 } // namespace
 
-int callStatusFromWord(QStringView word) { return lookup(CallWords, word); }
-QString callStatusWord(int status) { return wordAt(CallWords, status); }
-int messageStatusFromWord(QStringView word) { return lookup(MessageWords, word); }
-QString messageStatusWord(int status) { return wordAt(MessageWords, status); }
+int callStatusFromWord(QStringView word)
+{
+    return lookup(CallWords, word);
+}
+QString callStatusWord(int status)
+{
+    return wordAt(CallWords, status);
+}
+int messageStatusFromWord(QStringView word)
+{
+    return lookup(MessageWords, word);
+}
+QString messageStatusWord(int status)
+{
+    return wordAt(MessageWords, status);
+}
 
 QString callStatusText(int status)
 {

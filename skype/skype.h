@@ -127,6 +127,10 @@ public:
     ICall PlaceCall(const QString &target, const QString &target2 = {}, const QString &target3 = {},
                     const QString &target4 = {});
     IConversion Convert() const { return {}; }
+    // Handles for objects the caller already knows by id or name; nothing is sent until used.
+    ICall Call(int id) const;
+    IChatMessage Message(int id) const;
+    IChat Chat(const QString &name) const;
     ICommand Command(int id, const QString &command, const QString &reply = {}, bool block = false,
                      int timeout = 30000) const;
     // A blocking command that outlives its Timeout counts as sent: no error, the client still runs it.
