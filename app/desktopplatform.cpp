@@ -7,11 +7,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// X11 keeps window coordinates in 16 bits: a larger position would wrap around onto the screen.
+// X11 keeps window coordinates in 16 bits, so a far-away position wraps around onto the screen,
+// and window managers pull windows that leave every screen back onto one.
 class X11Platform final : public DesktopPlatform
 {
 public:
-    QPoint offscreenPoint() const override { return {30000, 30000}; }
+    bool keepsWindowsOffScreen() const override { return false; }
 };
 
 class WaylandPlatform final : public DesktopPlatform

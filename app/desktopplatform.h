@@ -20,12 +20,14 @@ public:
     virtual bool trayAvailable() const;
     // Whether the program may place its windows itself (not so on Wayland).
     virtual bool canPlaceWindows() const { return true; }
-    // A place beyond every screen that the window system can still represent.
-    virtual QPoint offscreenPoint() const { return {200000, 200000}; }
+    // Whether a window stays where it is put beyond every screen.
+    virtual bool keepsWindowsOffScreen() const { return canPlaceWindows(); }
+    // That place.
+    QPoint offscreenPoint() const { return {200000, 200000}; }
 
-    // Hiding moves the window out of sight only where a tray icon can bring it back and the window
-    // can be placed; otherwise it is unmapped.
-    bool hidesByMoving() const { return canPlaceWindows() && trayAvailable(); }
+    // Hiding moves the window out of sight only where it stays there and a tray icon can bring it
+    // back; otherwise the window is unmapped, which the tray icon, once there is one, undoes.
+    bool hidesByMoving() const { return keepsWindowsOffScreen() && trayAvailable(); }
 };
 
 // Run before the application object exists: on Wayland, prefer XWayland when it is there, since

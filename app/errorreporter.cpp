@@ -31,6 +31,7 @@ void MessageBoxErrorReporter::report(std::optional<int> code, const QString &tex
     auto *box = new QMessageBox(QMessageBox::Critical, u"Lumotalk"_s, message, QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setAttribute(Qt::WA_QuitOnClose, false);
+    box->setModal(false);
     box->setWindowFlag(Qt::WindowStaysOnTopHint);
     box->setObjectName(u"ErrorBox"_s);
     m_boxes.append(box);

@@ -308,7 +308,12 @@ void TForm1::SilentClick()
     m_conference.SilentClick();
 }
 
-void TForm1::LumotalkModeClick() {}
+void TForm1::LumotalkModeClick()
+{
+    switchOverlay(
+        LumotalkMode->isChecked(), Overlay, this, [this] { return SpinEdit1->value(); },
+        [this](const QString &text) { Log(text); });
+}
 
 void TForm1::HideWindow()
 {
@@ -384,11 +389,16 @@ bool TForm1::event(QEvent *event)
     const bool result = QWidget::event(event);
     switch (event->type()) {
     case QEvent::Show:
-        if (m_pendingBounds && !m_pendingSince.isValid())
+        if (m_pendingBounds && !m_pendingSince.isValid()) {
             m_pendingSince.start();
+            // Framing a window sends it no event of its own, so look again a few times.
+            for (const int ms : {50, 200, 600, 1500})
+                QTimer::singleShot(ms, this, &TForm1::followFrame);
+        }
         [[fallthrough]];
     case QEvent::Move:
     case QEvent::Resize:
+    case QEvent::Paint:
     case QEvent::UpdateRequest:
         followFrame();
         break;

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFont>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -16,35 +17,46 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Start-up measurement only (LUMOTALK_MEASURE=1): prints when the window is first painted and the
-// resident memory once attached, then ends the program.
+// Start-up measurement only (LUMOTALK_MEASURE=1): prints when the window is first on the screen
+// and when the attach succeeded, then, once both have happened, the resident memory, and ends.
 class StartupProbe final : public QObject
 {
 public:
     explicit StartupProbe(TForm1 &form)
         : QObject(&form)
     {
-        form.installEventFilter(this);
-        connect(&form, &TForm1::attached, this, [] {
-            std::printf("attached_epoch_ms=%lld\nrss_kb=%ld\n", QDateTime::currentMSecsSinceEpoch(),
-                        residentKb());
-            std::fflush(stdout);
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        form.winId(); // the native window now, so its first exposure can be seen
+        form.windowHandle()->installEventFilter(this);
+        connect(&form, &TForm1::attached, this, [this] {
+            if (m_attached)
+                return;
+            m_attached = true;
+            std::printf("attached_epoch_ms=%lld\n", QDateTime::currentMSecsSinceEpoch());
+            finishWhenDone();
         });
     }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint && !m_painted) {
+        if (event->type() == QEvent::Expose && !m_painted && static_cast<QWindow *>(watched)->isExposed()) {
             m_painted = true;
             std::printf("shown_epoch_ms=%lld\n", QDateTime::currentMSecsSinceEpoch());
-            std::fflush(stdout);
+            finishWhenDone();
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    void finishWhenDone()
+    {
+        if (m_painted && m_attached) {
+            std::printf("rss_kb=%ld\n", residentKb());
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        }
+        std::fflush(stdout);
+    }
+
     static long residentKb()
     {
         QFile status(u"/proc/self/status"_s);
@@ -58,6 +70,7 @@ private:
     }
 
     bool m_painted = false;
+    bool m_attached = false;
 };
 
 } // namespace

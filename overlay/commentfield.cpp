@@ -20,25 +20,23 @@ int CommentField::roundHalfEven(double value)
     double result = floor;
     if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0))
         result = floor + 1;
-    return int(std::clamp(result, double(std::numeric_limits<int>::min()), double(std::numeric_limits<int>::max())));
+    return int(
+        std::clamp(result, double(std::numeric_limits<int>::min()), double(std::numeric_limits<int>::max())));
 }
 
 int CommentField::freeLane(int overlayWidth) const
 {
-    // Repeated single passes: a pass that moved the candidate may have gone past a comment that now
-    // blocks it, so pass again until a whole pass leaves it alone. When the first pass ends on a
-    // free lane, the second confirms it and the result is the same.
-    int candidate = 0;
-    for (bool changed = true; changed;) {
-        changed = false;
-        for (const Comment &comment : m_comments) {
-            if (comment.lane == candidate && qint64(comment.left) + comment.width + LaneGap > overlayWidth) {
-                ++candidate;
-                changed = true;
-            }
-        }
+    // The lowest lane that no comment blocks. A single pass in list order can step past a comment
+    // that blocks the lane it ends on; where it ends on a free lane, that lane is this one too.
+    // Only lanes up to the number of comments can be blocked, so the marks stay that small.
+    std::vector<bool> &blocked = m_blocked;
+    blocked.assign(m_comments.size() + 1, false);
+    for (const Comment &comment : m_comments) {
+        if (comment.lane >= 0 && size_t(comment.lane) < blocked.size() &&
+            qint64(comment.left) + comment.width + LaneGap > overlayWidth)
+            blocked[size_t(comment.lane)] = true;
     }
-    return candidate;
+    return int(std::find(blocked.begin(), blocked.end(), false) - blocked.begin());
 }
 
 const Comment &CommentField::add(int width, int height, int overlayWidth, int speed)

@@ -16,7 +16,7 @@ struct Comment
     int left = 0;
     int width = 0;
     int height = 0;
-    double step = 0;      // pixels per tick as the speed gives it, kept to 15 significant digits
+    double step = 0;       // pixels per tick as the speed gives it, kept to 15 significant digits
     int pixelsPerTick = 1; // the step rounded half to even, at least one pixel
 };
 
@@ -53,7 +53,8 @@ public:
 private:
     std::vector<Comment> m_comments; // oldest first
     quint64 m_nextId = 1;
-    int m_dropLimit = 0; // a comment whose right end reaches this is gone for good
+    int m_dropLimit = 0;                 // a comment whose right end reaches this is gone for good
+    mutable std::vector<bool> m_blocked; // scratch for freeLane, kept to spare an allocation per call
 };
 
 template <typename Moved, typename Dropped> void CommentField::tick(Moved &&moved, Dropped &&dropped)

@@ -16,7 +16,8 @@ namespace {
 // no character a special meaning.
 struct LineLayout
 {
-    LineLayout(const QString &text, const QFont &font) : layout(text, font)
+    LineLayout(const QString &text, const QFont &font)
+        : layout(text, font)
     {
         QTextOption option;
         option.setWrapMode(QTextOption::NoWrap);
@@ -39,7 +40,8 @@ QStringList CommentText::splitLines(const QString &text)
     return text.split(breaks);
 }
 
-CommentText::CommentText(const QString &text, const QFont &font) : m_font(font)
+CommentText::CommentText(const QString &text, const QFont &font)
+    : m_font(font)
 {
     m_lines = splitLines(text.isEmpty() ? u" "_s : text);
     if (m_lines.size() > MaxLines)

@@ -25,8 +25,7 @@ QRect rectOf(const Comment &comment)
 
 TForm3::TForm3(SpeedSource speed, LogSink log, QWidget *parent)
     : TForm3(std::move(speed), std::move(log), OverlayPlatform::create(), parent)
-{
-}
+{}
 
 TForm3::TForm3(SpeedSource speed, LogSink log, std::unique_ptr<OverlayPlatform> platform, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |

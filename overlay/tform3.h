@@ -28,7 +28,8 @@ public:
 
     // speed gives the main window's speed setting, read once per comment; log gets the mode line.
     TForm3(SpeedSource speed, LogSink log, QWidget *parent = nullptr);
-    TForm3(SpeedSource speed, LogSink log, std::unique_ptr<OverlayPlatform> platform, QWidget *parent = nullptr);
+    TForm3(SpeedSource speed, LogSink log, std::unique_ptr<OverlayPlatform> platform,
+           QWidget *parent = nullptr);
     ~TForm3() override;
 
     // Sends one message text across the overlay, drawn exactly as written.

@@ -37,7 +37,8 @@ std::unique_ptr<OverlayPlatform> X11OverlayPlatform::create()
     const QByteArray display = qgetenv("DISPLAY");
     if (const qsizetype dot = display.lastIndexOf('.'); dot > display.lastIndexOf(':'))
         screen = display.mid(dot + 1).toInt();
-    return std::unique_ptr<OverlayPlatform>(new X11OverlayPlatform(compositorRunning(x11->connection(), screen)));
+    return std::unique_ptr<OverlayPlatform>(
+        new X11OverlayPlatform(compositorRunning(x11->connection(), screen)));
 }
 
 QString X11OverlayPlatform::modeDescription() const

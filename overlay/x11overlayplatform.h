@@ -17,6 +17,8 @@ public:
     Qt::WindowFlags windowFlags() const override { return Qt::X11BypassWindowManagerHint; }
 
 private:
-    explicit X11OverlayPlatform(bool compositor) : m_compositor(compositor) {}
+    explicit X11OverlayPlatform(bool compositor)
+        : m_compositor(compositor)
+    {}
     bool m_compositor;
 };

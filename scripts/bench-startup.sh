@@ -18,10 +18,11 @@ if [ -z "${LUMOTALK_BENCH_ON_BUS:-}" ]; then
 fi
 
 pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true' EXIT
 source scripts/xdisplay.sh
 start_xdisplay
 [ -n "${XVFB_PID:-}" ] && pids+=("$XVFB_PID")
+# Replaces start_xdisplay's own trap: the programs first, the X server last.
+trap 'for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null; done' EXIT
 if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
     openbox --sm-disable >/dev/null 2>&1 &
     pids+=($!)
@@ -56,6 +57,6 @@ stats() { # column of numbers -> median min max
 measure >/dev/null # warm-up
 results=$(for _ in $(seq 1 "$runs"); do measure; done)
 echo "lumotalk start-up, $runs runs ($(nproc) cores, display $DISPLAY):"
-echo "  to first painted window (ms): $(awk '{print $1}' <<<"$results" | stats)"
+echo "  to window on screen (ms):    $(awk '{print $1}' <<<"$results" | stats)"
 echo "  to banner after attach (ms):  $(awk '{print $2}' <<<"$results" | stats)"
 echo "  resident memory after attach (KiB): $(awk '{print $3}' <<<"$results" | stats)"

@@ -38,13 +38,13 @@ fi
 bin="${LUMOTALK_BUILD_DIR:-build}/bin"
 pids=()
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
+    # The programs first, the desktop they run on last.
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
     done
-    wait 2>/dev/null || true
 }
-trap cleanup EXIT
 
 if [ -n "${DEMO_SCREENSHOT:-}" ]; then
     # A desktop of our own: X server, window manager and tray, all gone with this script.
@@ -57,6 +57,7 @@ if [ -n "${DEMO_SCREENSHOT:-}" ]; then
     trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
     pids+=($!)
 fi
+trap cleanup EXIT # after start_xdisplay, whose own trap this replaces
 
 owner_of() {
     dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \

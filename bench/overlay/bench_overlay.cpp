@@ -22,8 +22,12 @@ namespace {
 
 constexpr int Width = 1920;
 constexpr int Height = 1080;
-const QStringList Texts = {u"こんにちは、会議に参加します"_s, u"/join"_s, u"Tom & Jerry"_s, u"lol"_s,
-                           u"The quick brown fox jumps over the lazy dog"_s, u"日本語のコメント"_s};
+const QStringList Texts = {u"こんにちは、会議に参加します"_s,
+                           u"/join"_s,
+                           u"Tom & Jerry"_s,
+                           u"lol"_s,
+                           u"The quick brown fox jumps over the lazy dog"_s,
+                           u"日本語のコメント"_s};
 
 double residentMiB()
 {
@@ -46,7 +50,8 @@ QFont commentFont()
 // The overlay as built.
 struct Overlay
 {
-    Overlay() : form([this] { return speed; }, {})
+    Overlay()
+        : form([this] { return speed; }, {})
     {
         form.resize(Width, Height);
         image.fill(Qt::transparent);
@@ -98,7 +103,8 @@ struct Labels
     void move()
     {
         for (size_t i = 0; i < labels.size(); ++i)
-            labels[i]->move(labels[i]->x() - CommentField::roundHalfEven(hints[i].toDouble()), labels[i]->y());
+            labels[i]->move(labels[i]->x() - CommentField::roundHalfEven(hints[i].toDouble()),
+                            labels[i]->y());
     }
     void tick()
     {
@@ -116,8 +122,14 @@ struct Labels
     QImage image{Width, Height, QImage::Format_ARGB32_Premultiplied};
 };
 
-void modelTick(Overlay &o) { o.form.Timer1Timer(); }
-void modelTick(Labels &l) { l.move(); }
+void modelTick(Overlay &o)
+{
+    o.form.Timer1Timer();
+}
+void modelTick(Labels &l)
+{
+    l.move();
+}
 
 // N comments in flight, spread over the screen as a steady stream leaves them: added over 400
 // ticks at the slowest speed, so none leaves during the 100 measured ticks.
@@ -172,10 +184,32 @@ template <typename Scene> void afterPassed(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(inFlight<Overlay>)->Name("tick/overlay")->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Iterations(100)->Unit(benchmark::kMicrosecond);
-BENCHMARK(inFlight<Labels>)->Name("tick/labels")->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Iterations(100)->Unit(benchmark::kMicrosecond);
-BENCHMARK(afterPassed<Overlay>)->Name("tick_after_100000/overlay")->Arg(100)->Iterations(100)->Unit(benchmark::kMicrosecond);
-BENCHMARK(afterPassed<Labels>)->Name("tick_after_100000/labels")->Arg(100)->Iterations(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(inFlight<Overlay>)
+    ->Name("tick/overlay")
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(100)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(inFlight<Labels>)
+    ->Name("tick/labels")
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(100)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(afterPassed<Overlay>)
+    ->Name("tick_after_100000/overlay")
+    ->Arg(100)
+    ->Iterations(100)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(afterPassed<Labels>)
+    ->Name("tick_after_100000/labels")
+    ->Arg(100)
+    ->Iterations(100)
+    ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char **argv)
 {

@@ -40,7 +40,7 @@ SimControl::SimControl(World *world, ApiServer *server, TrafficLog *traffic,
     connect(m_server, &ApiServer::authorizationRequested, this,
             [this](ApiServer::ClientId client, const QString &program) {
                 m_pendingAuthorizations.append(client);
-                m_traffic->add(TrafficLog::Kind::Event, program, u"asks to attach"_s);
+                m_traffic->add(TrafficLog::Kind::Event, program, u"asks to attach; waiting for permission"_s);
                 emitSignal(u"AuthorizationRequested"_s, {program});
             });
 }

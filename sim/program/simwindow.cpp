@@ -35,6 +35,8 @@ namespace {
 constexpr int NameRole = Qt::UserRole;
 // The traffic pane shows this much of one text; the control interface has it all.
 constexpr qsizetype TrafficDisplayLength = 400;
+// Huge bodies are shown cut, so one message cannot make the window crawl.
+constexpr qsizetype MessageDisplayLength = 2000;
 const QStringList BehaviourWords = {u"answer"_s,   u"refuse"_s, u"busy"_s,
                                     u"noanswer"_s, u"never"_s,  u"offline"_s};
 
@@ -97,8 +99,9 @@ SimWindow::SimWindow(World *world, ApiServer *server, ApiService *api, SimContro
     auto *middle = new QSplitter(Qt::Horizontal, this);
     middle->addWidget(buildCalls());
     middle->addWidget(buildContacts());
-    middle->setStretchFactor(0, 3);
-    middle->setStretchFactor(1, 2);
+    middle->setStretchFactor(0, 2);
+    middle->setStretchFactor(1, 1);
+    middle->setSizes({880, 460});
 
     auto *split = new QSplitter(Qt::Vertical, this);
     split->addWidget(buildChats());
@@ -158,7 +161,7 @@ SimWindow::SimWindow(World *world, ApiServer *server, ApiService *api, SimContro
     refreshClients();
     for (const TrafficLog::Entry &entry : m_traffic->entries())
         appendTraffic(entry);
-    resize(1280, 900);
+    resize(1360, 900);
 }
 
 SimWindow::~SimWindow() = default;
@@ -234,8 +237,9 @@ QWidget *SimWindow::buildCalls()
     m_callTable->verticalHeader()->hide();
     m_callTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_callTable->setSelectionMode(QAbstractItemView::NoSelection);
+    m_callTable->setWordWrap(false);
     m_callTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_callTable->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
+    m_callTable->horizontalHeader()->setStretchLastSection(true);
 
     m_callerBox = new QComboBox(box);
     m_callerBox->setObjectName(u"callerBox"_s);
@@ -371,7 +375,11 @@ void SimWindow::addMessage(qint64 id)
     auto *item = new QTreeWidgetItem(m_messageView);
     item->setText(0, message->wallTime.toLocalTime().toString(u"HH:mm:ss"_s));
     item->setText(1, message->sender);
-    item->setText(2, message->body);
+    QString body = message->body;
+    if (body.size() > MessageDisplayLength)
+        body = body.left(MessageDisplayLength) +
+               u"… (%1 more characters)"_s.arg(body.size() - MessageDisplayLength);
+    item->setText(2, body);
     item->setText(3, Protocol::messageStatusWord(message->status));
     if (message->sender == m_world->account().handle)
         item->setForeground(1, QColor(0x1d, 0x4e, 0x89));
@@ -412,7 +420,7 @@ void SimWindow::refreshCalls()
         const bool ended = World::isCallEnded(call.status);
         const bool incoming = call.direction == Call::Incoming;
         const bool ringing = call.status == Protocol::CallRouting || call.status == Protocol::CallRinging;
-        const bool held = call.status == Protocol::CallLocalHold || call.status == Protocol::CallOnHold;
+        const bool held = call.status == Protocol::CallLocalHold;
 
         auto setText = [&](int column, const QString &text) {
             auto *item = new QTableWidgetItem(text);
@@ -422,11 +430,11 @@ void SimWindow::refreshCalls()
         };
         setText(0, QString::number(call.id));
         setText(1, call.partner);
-        setText(2, incoming ? u"from contact"_s : u"to contact"_s);
+        setText(2, incoming ? u"incoming"_s : u"outgoing"_s);
         QString status =
-            u"%1 — %2"_s.arg(Protocol::callStatusWord(call.status), Protocol::callStatusText(call.status));
+            u"%1 (%2)"_s.arg(Protocol::callStatusText(call.status), Protocol::callStatusWord(call.status));
         if (call.confId != 0)
-            status += u"  (conference %1)"_s.arg(call.confId);
+            status += u", conference %1"_s.arg(call.confId);
         setText(3, status);
 
         const qint64 id = call.id;
@@ -463,8 +471,9 @@ void SimWindow::refreshCalls()
             {u"Resume"_s, [this, id] { return m_world->resumeCall(id); }},
             {u"Hang up"_s, [this, id] { return m_world->hangUpCall(id); }},
         };
-        const bool localEnabled[] = {incoming && ringing, call.status == Protocol::CallInProgress, held,
-                                     !ended};
+        const bool holdable =
+            call.status == Protocol::CallInProgress || call.status == Protocol::CallRemoteHold;
+        const bool localEnabled[] = {incoming && ringing, holdable, held, !ended};
         for (int i = 0; i < 4; ++i) {
             const auto &[text, action] = localActions[i];
             QToolButton *button =

@@ -22,8 +22,8 @@ public:
         QString text;
     };
 
-    static constexpr qsizetype MaxEntries = 5000;
-    static constexpr qsizetype MaxTextLength = 64 * 1024;
+    static constexpr qsizetype MaxEntries = 2000;
+    static constexpr qsizetype MaxTextLength = 4096;
 
     using QObject::QObject;
 

@@ -158,11 +158,12 @@ private:
     void onCommand(const QString &command, std::function<void()> action)
     {
         auto done = std::make_shared<bool>(false);
-        connect(&h->server, &ApiServer::served, h.get(),
-                [command, action, done](ApiServer::ClientId, const QString &served, const QString &) {
+        FakeHost *host = h.get();
+        connect(&h->server, &ApiServer::served, host,
+                [command, action, done, host](ApiServer::ClientId, const QString &served, const QString &) {
                     if (!*done && served == command) {
                         *done = true;
-                        QTimer::singleShot(0, action);
+                        QTimer::singleShot(0, host, action);
                     }
                 });
     }

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -137,11 +138,20 @@ private slots:
         const int dave = callInProgress(u"dave"_s);
         QVERIFY(bob > 0 && dave > 0);
         m_sim.clearSeen();
+        // A picture of the window while the add waits for alice to answer.
+        bool waitingShown = false;
+        QObject scope; // ends both the connection and the timer with this test
+        connect(&m_sim, &SimProcess::servedSeen, &scope, [&](const QString &command, const QString &) {
+            if (command == u"CALL alice")
+                QTimer::singleShot(300, &scope, [&] {
+                    waitingShown = log().endsWith(u"Waiting for the new call to become InProgress"_s);
+                    grab(u"conference-join-waiting"_s);
+                });
+        });
         QVERIFY(m_sim.say(u"alice"_s, Topic, u"/join"_s) > 0);
 
         QVERIFY(m_sim.waitServed(
             [](const QString &command, const QString &) { return command == u"CALL alice"; }));
-        grab(u"conference-join-waiting"_s);
         QTRY_VERIFY_WITH_TIMEOUT(log().contains(u"Joining this new call up with existing conference call."_s),
                                  15000);
         QVERIFY(inOrder(log(), {u"Remote join request detected."_s, u"Adding alice to the conference.."_s,
@@ -161,6 +171,7 @@ private slots:
         QCOMPARE(call(u"alice"_s)[u"status"_s].toString(), u"INPROGRESS"_s);
         QCOMPARE(call(u"alice"_s)[u"confId"_s], call(u"bob"_s)[u"confId"_s]);
         QCOMPARE(call(u"dave"_s)[u"status"_s].toString(), u"LOCALHOLD"_s);
+        QVERIFY(waitingShown);
         grab(u"conference-joined"_s);
     }
 

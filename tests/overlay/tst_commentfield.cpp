@@ -237,8 +237,8 @@ private slots:
                 for (const Plain &p : everything)
                     if (blocks(p, single))
                         ++single;
-                const bool reallyFree =
-                    std::none_of(everything.begin(), everything.end(), [&](const Plain &p) { return blocks(p, single); });
+                const bool reallyFree = std::none_of(everything.begin(), everything.end(),
+                                                     [&](const Plain &p) { return blocks(p, single); });
                 const int width = 1 + random.bounded(400);
                 const int speed = 50 + random.bounded(250);
                 const Comment &made = field.add(width, 31, overlayWidth, speed);

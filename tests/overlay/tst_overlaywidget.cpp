@@ -24,8 +24,12 @@ public:
 struct Harness
 {
     explicit Harness(std::unique_ptr<OverlayPlatform> platform = std::make_unique<OverlayPlatform>())
-        : overlay([this] { ++speedReads; return speed; }, [this](const QString &line) { log << line; },
-                  std::move(platform))
+        : overlay(
+              [this] {
+                  ++speedReads;
+                  return speed;
+              },
+              [this](const QString &line) { log << line; }, std::move(platform))
     {
         overlay.resize(1000, 300);
     }
@@ -194,8 +198,9 @@ private slots:
         const Comment before = h.overlay.comments().comments().front();
         h.overlay.Timer1Timer();
         const Comment after = h.overlay.comments().comments().front();
-        const QRect swept = QRect(after.left, after.top, before.left - after.left + after.width, after.height) &
-                            h.overlay.rect();
+        const QRect swept =
+            QRect(after.left, after.top, before.left - after.left + after.width, after.height) &
+            h.overlay.rect();
         QCOMPARE(h.overlay.lastRepaint(), QRegion(swept));
     }
 

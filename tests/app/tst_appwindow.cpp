@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -172,6 +173,8 @@ private slots:
     void restartWhileHidden();
     void stayOnTopSwitchKeepsWindow();
     void closingEndsProgram();
+    void overlaySwitch();
+    void errorBoxShowsCodeAndTextOnce();
 };
 
 void TestForm1::toolBarControls_data()
@@ -611,5 +614,39 @@ void TestForm1::closingEndsProgram()
     QVERIFY(rig.form->closing());
 }
 
+void TestForm1::overlaySwitch()
+{
+    Rig rig;
+    rig.form->start();
+    auto *mode = rig.control<QCheckBox>(u"LumotalkMode"_s);
+    QVERIFY(!rig.form->overlayMode());
+    mode->click();
+    QVERIFY2(rig.form->overlayMode(), qPrintable(rig.reporter->reports.value(0).text));
+    rig.form->addComment(u"hello"_s);
+    mode->click();
+    QVERIFY(!rig.form->overlayMode());
+    rig.form->addComment(u"nobody sees this"_s); // no overlay: nothing happens
+    QVERIFY(rig.reporter->reports.isEmpty());
+}
+
+void TestForm1::errorBoxShowsCodeAndTextOnce()
+{
+    MessageBoxErrorReporter reporter;
+    reporter.report(Protocol::Error::AccessDenied, u"Access denied"_s);
+    reporter.report(Protocol::Error::AccessDenied, u"Access denied"_s);
+    reporter.report(std::nullopt, u"Something else"_s);
+    QList<QMessageBox *> boxes;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible())
+            boxes.append(box);
+    }
+    QCOMPARE(boxes.size(), 2);
+    const QMessageBox *first = boxes.constFirst()->text().contains(u"Access"_s) ? boxes[0] : boxes[1];
+    QCOMPARE(first->windowTitle(), u"Lumotalk"_s);
+    QVERIFY(first->text().contains(u"Access denied"_s));
+    QVERIFY(first->text().contains(u"68"_s));
+    QVERIFY(!first->isModal()); // a handler never waits in a nested event loop for the user
+}
+
 QTEST_MAIN(TestForm1)
-#include "tst_form1.moc"
+#include "tst_appwindow.moc"
