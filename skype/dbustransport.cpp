@@ -5,6 +5,7 @@
 
 #include <QAtomicInteger>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -16,22 +17,29 @@
 
 using namespace Qt::StringLiterals;
 
-// The object the client calls with every notification; it only hands the text on.
-class NotifyReceiver final : public QObject
+// The object the client calls with every notification; it hands on what comes from the
+// client's current owner of the API name. Anyone else on the bus cannot fake a notification.
+class DBusNotifyReceiver final : public QObject, protected QDBusContext
 {
     Q_OBJECT
 public:
     using QObject::QObject;
+    QString client; // the unique name now owning the API name
 
 public slots:
-    void Notify(const QString &text) { emit received(text); }
+    void Notify(const QString &text)
+    {
+        if (calledFromDBus() && (client.isEmpty() || message().service() != client))
+            return;
+        emit received(text);
+    }
 
 signals:
     void received(const QString &text);
 };
 
 // Hears the bus's local "Disconnected" signal, which only the string-based connect can name.
-class BusLossWatch final : public QObject
+class DBusLossWatch final : public QObject
 {
     Q_OBJECT
 public:
@@ -120,8 +128,8 @@ DBusTransport::DBusTransport(QObject *parent)
     if (!m_connection.isConnected())
         return;
 
-    m_receiver = new NotifyReceiver(this);
-    connect(m_receiver, &NotifyReceiver::received, this, &Transport::notificationReceived);
+    m_receiver = new DBusNotifyReceiver(this);
+    connect(m_receiver, &DBusNotifyReceiver::received, this, &Transport::notificationReceived);
     m_connection.registerObject(DBusNames::ClientPath, DBusNames::ClientInterface, m_receiver,
                                 QDBusConnection::ExportAllSlots);
 
@@ -132,12 +140,16 @@ DBusTransport::DBusTransport(QObject *parent)
                 onOwnerChanged(oldOwner, newOwner);
             });
 
-    m_busLossWatch = new BusLossWatch(this);
-    connect(m_busLossWatch, &BusLossWatch::lost, this, &DBusTransport::onBusDisconnected);
+    m_busLossWatch = new DBusLossWatch(this);
+    connect(m_busLossWatch, &DBusLossWatch::lost, this, &DBusTransport::onBusDisconnected);
     m_connection.connect(QString(), LocalPath, LocalInterface, LocalDisconnected, m_busLossWatch,
                          SLOT(disconnected()));
 
-    m_serviceKnownPresent = isServiceAvailable();
+    const QDBusReply<QString> owner = m_connection.interface()->serviceOwner(DBusNames::ApiService);
+    if (owner.isValid() && !owner.value().isEmpty()) {
+        m_receiver->client = owner.value();
+        m_serviceKnownPresent = true;
+    }
 }
 
 DBusTransport::~DBusTransport()
@@ -208,6 +220,7 @@ void DBusTransport::onOwnerChanged(const QString &oldOwner, const QString &newOw
 {
     if (m_busLost)
         return;
+    m_receiver->client = newOwner;
     if (!oldOwner.isEmpty() && m_serviceKnownPresent) {
         m_serviceKnownPresent = false;
         emit serviceAvailabilityChanged(false);

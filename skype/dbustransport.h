@@ -6,8 +6,8 @@
 #include <QString>
 
 class QDBusServiceWatcher;
-class NotifyReceiver;
-class BusLossWatch;
+class DBusNotifyReceiver;
+class DBusLossWatch;
 
 // The client on the D-Bus session bus. Every instance has its own private bus connection, so
 // every TSkype is a separate client to the service (its own unique name, its own notifications).
@@ -33,8 +33,8 @@ private:
     QString m_connectionName;
     QDBusConnection m_connection;
     QDBusServiceWatcher *m_watcher = nullptr;
-    NotifyReceiver *m_receiver = nullptr;
-    BusLossWatch *m_busLossWatch = nullptr;
+    DBusNotifyReceiver *m_receiver = nullptr;
+    DBusLossWatch *m_busLossWatch = nullptr;
     bool m_serviceKnownPresent = false;
     bool m_busLost = false;
 };

@@ -5,6 +5,7 @@
 #include "apiserver.h"
 #include "apiservice.h"
 #include "dbusnames.h"
+#include "sessionbuswatch.h"
 #include "simcontrol.h"
 #include "simwindow.h"
 #include "trafficlog.h"
@@ -120,6 +121,12 @@ int main(int argc, char *argv[])
                 DBusNames::ApiService));
         return ExitNameTaken;
     }
+
+    SessionBusWatch busLoss(bus);
+    QObject::connect(&busLoss, &SessionBusWatch::lost, app.get(), [] {
+        complain(u"the session bus has gone away; exiting"_s);
+        QCoreApplication::exit(ExitNoBus);
+    });
 
     std::unique_ptr<SimWindow> window;
     if (!parser.isSet(headlessOption)) {

@@ -8,6 +8,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -27,8 +29,10 @@ class Program final
 {
 public:
     Program()
-        : skype(std::make_unique<TSkype>(std::make_unique<DBusTransport>()))
     {
+        auto transport = std::make_unique<DBusTransport>();
+        busName = transport->uniqueName();
+        skype = std::make_unique<TSkype>(std::move(transport));
         TSkype *s = skype.get();
         QObject::connect(s, &TSkype::OnAttachmentStatus, s, [this, s](int status) {
             statuses.append(status);
@@ -74,6 +78,7 @@ public:
     bool heardMessage(int id, int status) const { return messageStatuses.contains({id, status}); }
 
     std::unique_ptr<TSkype> skype;
+    QString busName;
     QList<int> statuses;
     QList<std::pair<int, int>> callStatuses;
     QList<std::pair<int, int>> messageStatuses;
@@ -98,6 +103,7 @@ private slots:
     void remoteSideEndsRinging();
     void chatMessagesKeepEveryCharacter();
     void everyAttachedProgramHearsEveryNotification();
+    void notificationsComeOnlyFromTheClient();
     void attachWaitsForThePersonWithoutBlockingOthers();
     void lostSimulatorMidCommandIsAnError_data();
     void lostSimulatorMidCommandIsAnError();
@@ -244,6 +250,25 @@ void TestDBusTransport::everyAttachedProgramHearsEveryNotification()
     const int incoming = sim.callMe(u"alice"_s);
     QVERIFY2(incoming > 0, qPrintable(sim.lastError()));
     QTRY_VERIFY(second.heardCall(incoming, Protocol::CallRinging));
+}
+
+void TestDBusTransport::notificationsComeOnlyFromTheClient()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+    Program program;
+    QVERIFY(program.attach());
+
+    // Another program on the bus tries to pass off a message as the client's.
+    QDBusMessage fake = QDBusMessage::createMethodCall(program.busName, DBusNames::ClientPath,
+                                                       DBusNames::ClientInterface, DBusNames::ClientNotify);
+    fake << u"CHATMESSAGE 424242 STATUS RECEIVED"_s;
+    const QDBusPendingCall delivered = QDBusConnection::sessionBus().asyncCall(fake);
+    QTRY_VERIFY(delivered.isFinished());
+
+    const int real = sim.say(u"alice"_s, u"alice"_s, u"real"_s);
+    QTRY_VERIFY(program.heardMessage(real, Protocol::MessageReceived));
+    QVERIFY(!program.heardMessage(424242, Protocol::MessageReceived));
 }
 
 void TestDBusTransport::attachWaitsForThePersonWithoutBlockingOthers()
