@@ -3,8 +3,7 @@
 Conference::Conference(ConferenceHost &host, QObject *parent)
     : QObject(parent)
     , m_host(host)
-{
-}
+{}
 
 void Conference::endHosting()
 {

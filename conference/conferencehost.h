@@ -27,6 +27,6 @@ public:
     virtual bool remoteRebootAllowed() const = 0; // "Use Remote_Reboot" ticked
     virtual bool overlayMode() const = 0;         // "Lumotalk" ticked and the overlay open
     virtual void addComment(const QString &text) = 0;
-    virtual void armRestartTimer() = 0;           // enables the one-shot restart timer
+    virtual void armRestartTimer() = 0; // enables the one-shot restart timer
     virtual void setStayOnTop(bool on) = 0;
 };

@@ -395,35 +395,27 @@ Outcome World::joinCall(qint64 id, qint64 heldId)
 
 Outcome World::remoteAnswer(qint64 id)
 {
-    Call *call = findCall(id);
-    if (!call)
-        return unknownCall();
-    if (call->direction != Call::Outgoing || !isRingingPhase(call->status))
-        return Outcome::failure(Protocol::Error::CannotHangUpInactive, u"The call is not ringing"_s);
-    cancel(id);
-    setCallStatus(*call, Protocol::CallInProgress);
-    return Outcome::success();
+    return endRingingAsCallee(id, Protocol::CallInProgress);
 }
-
 Outcome World::remoteRefuse(qint64 id)
 {
-    Call *call = findCall(id);
-    if (!call)
-        return unknownCall();
-    if (call->direction != Call::Outgoing || !isRingingPhase(call->status))
-        return Outcome::failure(Protocol::Error::CannotHangUpInactive, u"The call is not ringing"_s);
-    setCallStatus(*call, Protocol::CallRefused);
-    return Outcome::success();
+    return endRingingAsCallee(id, Protocol::CallRefused);
+}
+Outcome World::remoteBusy(qint64 id)
+{
+    return endRingingAsCallee(id, Protocol::CallBusy);
 }
 
-Outcome World::remoteBusy(qint64 id)
+Outcome World::endRingingAsCallee(qint64 id, int status)
 {
     Call *call = findCall(id);
     if (!call)
         return unknownCall();
     if (call->direction != Call::Outgoing || !isRingingPhase(call->status))
         return Outcome::failure(Protocol::Error::CannotHangUpInactive, u"The call is not ringing"_s);
-    setCallStatus(*call, Protocol::CallBusy);
+    // The contact decided by hand, so its own scheduled decision must not fire later.
+    cancel(id);
+    setCallStatus(*call, status);
     return Outcome::success();
 }
 

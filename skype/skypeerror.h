@@ -13,8 +13,7 @@ public:
         : m_code(code)
         , m_text(std::move(text))
         , m_what(m_text.toUtf8())
-    {
-    }
+    {}
 
     int code() const noexcept { return m_code; }
     const QString &text() const noexcept { return m_text; }

@@ -1,6 +1,7 @@
 // The main window against the in-process simulator: attach and banner, the call list, the end of
 // hosting, restarts, the error guard, and hiding and restoring.
 
+#include "banner.h"
 #include "gatetransport.h"
 
 #include <apiserver.h>
@@ -26,19 +27,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString Stars = QString(55, u'*');
-const QStringList Banner = {
-    Stars,
-    u"Successfully attached to Skype!"_s,
-    u"Available commands via standard Skype chat:"_s,
-    u"   /host - starts hosting a conferece call in Skype chat"_s,
-    u"   /silent - Silent Mode On"_s,
-    u"   /join - joins the conference (for remote users)"_s,
-    u"   /remote_reboot - reboot the software  (for remote users)"_s,
-    u"   /remote_host - starts hosting a conferece call in Skype chat (for remote users)"_s,
-    Stars,
-};
 
 struct Report
 {

@@ -2,6 +2,7 @@
 // attached over the session bus to the simulator program: where the window sits, hiding and
 // restoring it, the tray icon, and what the log and the list show as the client's state changes.
 
+#include "banner.h"
 #include <dbustransport.h>
 #include <form1.h>
 #include <protocol.h>
@@ -26,19 +27,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString Stars = QString(55, u'*');
-const QStringList Banner = {
-    Stars,
-    u"Successfully attached to Skype!"_s,
-    u"Available commands via standard Skype chat:"_s,
-    u"   /host - starts hosting a conferece call in Skype chat"_s,
-    u"   /silent - Silent Mode On"_s,
-    u"   /join - joins the conference (for remote users)"_s,
-    u"   /remote_reboot - reboot the software  (for remote users)"_s,
-    u"   /remote_host - starts hosting a conferece call in Skype chat (for remote users)"_s,
-    Stars,
-};
 
 class RecordingReporter final : public ErrorReporter
 {

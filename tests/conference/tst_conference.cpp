@@ -3,6 +3,7 @@
 // the log, in the chats and in the commands the client sent.
 
 #include "fakehost.h"
+#include "inorder.h"
 
 #include <protocol.h>
 
@@ -37,21 +38,6 @@ WorldSetup testWorld()
         setup.chats.append(Chat{QString(), topic, members, false});
     setup.dialogs = false;
     return setup;
-}
-
-// Holds when every line of expected appears in all, in this order.
-bool inOrder(const QStringList &all, const QStringList &expected)
-{
-    qsizetype at = 0;
-    for (const QString &line : expected) {
-        at = all.indexOf(line, at);
-        if (at < 0) {
-            qWarning() << "missing in order:" << line << "in" << all;
-            return false;
-        }
-        ++at;
-    }
-    return true;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // session bus to the simulator program, the remote side played through its control interface,
 // and the outcome checked in the window's log and in what the simulator served and holds.
 
+#include "inorder.h"
 #include <dbustransport.h>
 #include <form1.h>
 #include <protocol.h>
@@ -32,20 +33,6 @@ public:
     }
     QStringList reports;
 };
-
-bool inOrder(const QStringList &all, const QStringList &expected)
-{
-    qsizetype at = 0;
-    for (const QString &line : expected) {
-        at = all.indexOf(line, at);
-        if (at < 0) {
-            qWarning() << "missing in order:" << line << "in" << all;
-            return false;
-        }
-        ++at;
-    }
-    return true;
-}
 
 } // namespace
 

@@ -97,8 +97,9 @@ bool TestDesktop::startTray()
 {
     if (selectionOwned(u"_NET_SYSTEM_TRAY_S0"_s))
         return true;
-    return start(u"trayer"_s, {u"--edge"_s, u"bottom"_s, u"--align"_s, u"right"_s, u"--widthtype"_s,
-                                u"pixel"_s, u"--width"_s, u"120"_s, u"--height"_s, u"24"_s},
+    return start(u"trayer"_s,
+                 {u"--edge"_s, u"bottom"_s, u"--align"_s, u"right"_s, u"--widthtype"_s, u"pixel"_s,
+                  u"--width"_s, u"120"_s, u"--height"_s, u"24"_s},
                  u"_NET_SYSTEM_TRAY_S0"_s);
 }
 

@@ -19,9 +19,9 @@ public:
     TestDesktop(const TestDesktop &) = delete;
     TestDesktop &operator=(const TestDesktop &) = delete;
 
-    bool startWindowManager();  // openbox
-    bool startCompositor();     // picom --backend xrender
-    bool startTray();           // trayer
+    bool startWindowManager(); // openbox
+    bool startCompositor();    // picom --backend xrender
+    bool startTray();          // trayer
     void stopCompositor();
 
     // Whether an X selection owner exists, e.g. "_NET_WM_CM_S0" or "_NET_SYSTEM_TRAY_S0".
