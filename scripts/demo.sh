@@ -64,7 +64,8 @@ owner_of() {
         "string:$1" 2>/dev/null | grep -q 'boolean true'
 }
 
-"$bin/skypesim" &
+# Below and right of the main window (220,129 805x297), so neither covers the other.
+"$bin/skypesim" -geometry 1400x620+40+450 &
 sim=$!
 pids+=("$sim")
 for _ in $(seq 1 100); do
