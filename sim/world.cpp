@@ -349,14 +349,20 @@ Outcome World::answerCall(qint64 id)
 
 Outcome World::hangUpCall(qint64 id)
 {
+    return endCall(id, Protocol::CallRefused, Protocol::CallCancelled);
+}
+
+// A call ended while it still rings did not fail: it was refused, cancelled or missed,
+// depending on who gave up on whom.
+Outcome World::endCall(qint64 id, int ringingIncoming, int ringingOutgoing)
+{
     Call *call = findCall(id);
     if (!call)
         return unknownCall();
     if (isCallEnded(call->status))
         return Outcome::failure(Protocol::Error::CannotHangUpInactive, u"Cannot hangup inactive call"_s);
     if (isRingingPhase(call->status))
-        setCallStatus(*call,
-                      call->direction == Call::Incoming ? Protocol::CallRefused : Protocol::CallCancelled);
+        setCallStatus(*call, call->direction == Call::Incoming ? ringingIncoming : ringingOutgoing);
     else
         setCallStatus(*call, Protocol::CallFinished);
     return Outcome::success();
@@ -421,17 +427,7 @@ Outcome World::endRingingAsCallee(qint64 id, int status)
 
 Outcome World::remoteHangUp(qint64 id)
 {
-    Call *call = findCall(id);
-    if (!call)
-        return unknownCall();
-    if (isCallEnded(call->status))
-        return Outcome::failure(Protocol::Error::CannotHangUpInactive, u"Cannot hangup inactive call"_s);
-    if (isRingingPhase(call->status))
-        setCallStatus(*call,
-                      call->direction == Call::Incoming ? Protocol::CallMissed : Protocol::CallRefused);
-    else
-        setCallStatus(*call, Protocol::CallFinished);
-    return Outcome::success();
+    return endCall(id, Protocol::CallMissed, Protocol::CallRefused);
 }
 
 Outcome World::callLocalUser(const QString &fromHandle)

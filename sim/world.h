@@ -216,6 +216,7 @@ private:
     void schedule(qint64 dueMs, qint64 objectId, std::function<void()> action);
     void cancel(qint64 objectId);
     Outcome endRingingAsCallee(qint64 id, int status);
+    Outcome endCall(qint64 id, int ringingIncoming, int ringingOutgoing);
     void announceSchedule();
     void armTimer();
     void runOne();
